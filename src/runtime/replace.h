@@ -1,0 +1,13 @@
+#pragma once
+
+#include "runtime/file.h"
+
+namespace quillmote::rt {
+
+// Replaces the content of `file` by its bytes from `offset` to the end. The
+// file's name holds the whole old or the whole new content at every instant,
+// and the file keeps its permissions, owner and group. Raises EInOutError,
+// with the file left as it was, when it cannot be done.
+void ReplaceWithTail(const File& file, ByteCount offset);
+
+}  // namespace quillmote::rt

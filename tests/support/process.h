@@ -1,0 +1,59 @@
+#pragma once
+// Runs a program as a child process and captures what it prints.
+
+#include <optional>
+#include <utility>
+#include <string>
+#include <vector>
+
+namespace support {
+
+struct RunOptions {
+  std::string input;                       // fed through a pipe, then closed
+  std::optional<std::string> input_file;   // instead of the pipe: a file opened as stdin
+  std::optional<std::string> output_file;  // stdout goes there instead of being captured
+  std::optional<std::string> directory;    // working directory of the child
+};
+
+inline RunOptions WithInput(std::string input) {
+  RunOptions options;
+  options.input = std::move(input);
+  return options;
+}
+inline RunOptions WithInputFile(std::string path) {
+  RunOptions options;
+  options.input_file = std::move(path);
+  return options;
+}
+inline RunOptions WithOutputFile(std::string path) {
+  RunOptions options;
+  options.output_file = std::move(path);
+  return options;
+}
+inline RunOptions InDirectory(std::string path) {
+  RunOptions options;
+  options.directory = std::move(path);
+  return options;
+}
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal number
+  std::string out;
+  std::string err;
+};
+
+RunResult RunCommand(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// The built tool with `args`.
+RunResult RunTool(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// The tool's command line, prefixed so that it runs as the unprivileged user
+// nobody (tests run as root in CI, and root passes every permission check).
+std::vector<std::string> ToolAsNobody(const std::vector<std::string>& args);
+
+std::string ToolPath();
+
+// True when `program` is found on PATH.
+bool HaveProgram(const std::string& program);
+
+}  // namespace support

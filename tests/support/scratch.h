@@ -1,0 +1,32 @@
+#pragma once
+// A private directory for one test, and helpers for the bytes of its files.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace support {
+
+inline const std::string Bom = "\xEF\xBB\xBF";
+
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  // The full name of `name` inside the directory.
+  std::string operator/(std::string_view name) const { return (path_ / name).string(); }
+  // Names of the entries, sorted: shows any file left behind.
+  std::string Listing() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+void WriteFile(const std::string& path, std::string_view bytes);
+std::string ReadFile(const std::string& path);
+
+}  // namespace support
