@@ -3,7 +3,9 @@
 // shell or xargs hands over is treated as a file.
 
 #include <string>
+#include <vector>
 
+#include "runtime/arguments.h"
 #include "runtime/console.h"
 #include "runtime/report.h"
 #include "strip_bom.h"
@@ -22,10 +24,12 @@ void ShowBannerAndWait() {
 
 int main(int argc, char* argv[]) {
   return quillmote::rt::RunReportingErrors([&] {
-    if (argc <= 1) {
+    // Taken once: the list does not change while the files are handled.
+    const std::vector<std::string> names = quillmote::rt::CommandLineArguments(argc, argv);
+    if (names.empty()) {
       ShowBannerAndWait();
       return;
     }
-    for (int i = 1; i < argc; ++i) quillmote::StripBom(argv[i]);
+    for (const std::string& name : names) quillmote::StripBom(name);
   });
 }
