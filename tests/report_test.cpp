@@ -33,7 +33,7 @@ TEST(Report, HasClassModuleAndAddressThenMessageWithFullStop) {
   EXPECT_NE(open.find("EFOpenError"), std::string::npos);
   EXPECT_NE(open.find("\nCannot open file \"a.txt\". Permission denied.\r\n"), std::string::npos) << open;
 
-  const std::string io = ReportOf([] { RaiseInOutError(5, "", "b.txt"); });
+  const std::string io = ReportOf([] { RaiseInOutError(5, "b.txt"); });
   EXPECT_TRUE(std::regex_match(io, shape)) << io;
   EXPECT_NE(io.find("\nFile access denied: \"b.txt\".\r\n"), std::string::npos) << io;
 
@@ -47,10 +47,10 @@ TEST(Report, AddressIsWhereTheErrorWasRaised) {
   const auto address = [](const std::string& report) { return report.substr(report.find(" at ") + 4, 8); };
   std::string first, second, again;
   for (int i = 0; i < 2; ++i) {
-    const std::string here = ReportOf([] { RaiseInOutError(2, "", ""); });
+    const std::string here = ReportOf([] { RaiseInOutError(2, ""); });
     (i == 0 ? first : again) = here;
   }
-  second = ReportOf([] { RaiseInOutError(3, "", ""); });
+  second = ReportOf([] { RaiseInOutError(3, ""); });
   EXPECT_EQ(address(first), address(again));
   EXPECT_NE(address(first), address(second));
 }
@@ -73,7 +73,13 @@ TEST(IoCodeText, OwnTextsAndTheGeneralOne) {
   EXPECT_EQ(IoCodeText(100), "Read beyond end of file");
   EXPECT_EQ(IoCodeText(101), "Disk full");
   EXPECT_EQ(IoCodeText(106), "Invalid numeric input");
-  EXPECT_EQ(IoCodeText(32, "Sharing violation"), "I/O error 32 (Sharing violation)");
+  EXPECT_EQ(IoCodeText(32), "I/O error 32");
+}
+
+TEST(IoCodeText, SystemErrorsNeverBorrowTheTextOfAnIoCode) {
+  // errno 5 (EIO) is not "access denied", though the I/O code 5 is.
+  const std::string report = ReportOf([] { RaiseSystemInOutError(5, "Input/output error", "f"); });
+  EXPECT_NE(report.find("\nI/O error 5 (Input/output error): \"f\".\r\n"), std::string::npos) << report;
 }
 
 TEST(DisplayName, EscapesWhatCouldDriveATerminal) {

@@ -4,7 +4,7 @@
 
 namespace quillmote::rt {
 
-std::string IoCodeText(int code, std::string_view detail) {
+std::string IoCodeText(int code) {
   switch (static_cast<IoCode>(code)) {
     case IoCode::FileNotFound: return "File not found";
     case IoCode::InvalidFileName: return "Invalid file name";
@@ -14,9 +14,7 @@ std::string IoCodeText(int code, std::string_view detail) {
     case IoCode::DiskFull: return "Disk full";
     case IoCode::InvalidNumericInput: return "Invalid numeric input";
   }
-  std::string text = "I/O error " + std::to_string(code);
-  if (!detail.empty()) text.append(" (").append(detail).append(")");
-  return text;
+  return "I/O error " + std::to_string(code);
 }
 
 namespace {
@@ -86,6 +84,11 @@ namespace {
 
 std::string Quoted(std::string_view name) { return "\"" + DisplayName(name) + "\""; }
 
+std::string WithName(std::string message, std::string_view name) {
+  if (!name.empty()) message.append(": ").append(Quoted(name));
+  return message;
+}
+
 }  // namespace
 
 [[gnu::noinline]] void RaiseFOpenError(std::string_view name, std::string_view reason) {
@@ -94,12 +97,24 @@ std::string Quoted(std::string_view name) { return "\"" + DisplayName(name) + "\
   throw EFOpenError(message, __builtin_return_address(0));
 }
 
-[[gnu::noinline]] void RaiseInOutError(int code, std::string_view detail, std::string_view name) {
-  std::string message = IoCodeText(code, detail);
-  if (!name.empty()) message.append(": ").append(Quoted(name));
-  throw EInOutError(code, message, __builtin_return_address(0));
+[[gnu::noinline]] void RaiseInOutError(int code, std::string_view name) {
+  throw EInOutError(code, WithName(IoCodeText(code), name), __builtin_return_address(0));
+}
+
+[[gnu::noinline]] void RaiseSystemInOutError(int os_error, std::string_view description,
+                                             std::string_view name) {
+  std::string text = "I/O error " + std::to_string(os_error);
+  if (!description.empty()) text.append(" (").append(description).append(")");
+  throw EInOutError(os_error, WithName(std::move(text), name), __builtin_return_address(0));
 }
 
 [[gnu::noinline]] void RaiseOutOfMemory() { throw EOutOfMemory(__builtin_return_address(0)); }
+
+[[gnu::noinline]] void RaiseFileChanged(std::string_view name) {
+  // No system error says this; 0 keeps it apart from every code that has one.
+  throw EInOutError(0,
+                    WithName("The file was changed by another process while it was rewritten", name),
+                    __builtin_return_address(0));
+}
 
 }  // namespace quillmote::rt

@@ -56,9 +56,8 @@ class EOutOfMemory : public Error {
       : Error("EOutOfMemory", "Out of memory", raised_at) {}
 };
 
-// The text for an I/O code; `detail` is the system's own description, shown
-// only with the general text of codes that have no text of their own.
-std::string IoCodeText(int code, std::string_view detail = {});
+// The text for an I/O code: its own text, or the general one with the number.
+std::string IoCodeText(int code);
 
 // A file name as it may be shown on a terminal: control characters and bytes
 // that are not valid UTF-8 are escaped, so a crafted name cannot drive the
@@ -68,7 +67,15 @@ std::string DisplayName(std::string_view name);
 // The raisers record the code address they are called from, which the report
 // shows; they are kept out of line so that this address is the caller's.
 [[noreturn]] void RaiseFOpenError(std::string_view name, std::string_view reason);
-[[noreturn]] void RaiseInOutError(int code, std::string_view detail, std::string_view name);
+// `name` is the file involved, empty when there is none.
+[[noreturn]] void RaiseInOutError(int code, std::string_view name);
+// An operating-system error that has no I/O code of its own: the general text
+// with the system's number and description.
+[[noreturn]] void RaiseSystemInOutError(int os_error, std::string_view description,
+                                        std::string_view name);
 [[noreturn]] void RaiseOutOfMemory();
+// Another process changed the file, or put another file under its name, while
+// we were rewriting it: we give way rather than lose its change.
+[[noreturn]] void RaiseFileChanged(std::string_view name);
 
 }  // namespace quillmote::rt

@@ -9,6 +9,7 @@ namespace quillmote::rt {
 
 namespace {
 
+// The I/O code that has the meaning of `os_error`, or 0.
 int IoCodeFor(int os_error) {
   switch (os_error) {
     case ENOENT: return static_cast<int>(IoCode::FileNotFound);
@@ -21,7 +22,7 @@ int IoCodeFor(int os_error) {
     case ETXTBSY: return static_cast<int>(IoCode::AccessDenied);
     case ENOSPC:
     case EDQUOT: return static_cast<int>(IoCode::DiskFull);
-    default: return os_error;
+    default: return 0;
   }
 }
 
@@ -30,7 +31,8 @@ int IoCodeFor(int os_error) {
 std::string OsErrorText(int os_error) { return std::strerror(os_error); }
 
 void RaiseOsInOutError(int os_error, std::string_view name) {
-  RaiseInOutError(IoCodeFor(os_error), OsErrorText(os_error), name);
+  if (const int code = IoCodeFor(os_error); code != 0) RaiseInOutError(code, name);
+  RaiseSystemInOutError(os_error, OsErrorText(os_error), name);
 }
 
 }  // namespace quillmote::rt
