@@ -27,22 +27,30 @@ using posix::HeldSignals;
 using posix::TemporaryFile;
 using posix::UniqueFd;
 
-// Where the file really lives: symbolic links resolved, so that a link stays
+// Where the file really lives: a symbolic link is followed, so that it stays
 // a link and the new content lands beside the file it points to.
 struct Location {
   UniqueFd directory;
   std::string base;
 };
 
+std::string FinalPath(const std::string& name) {
+  struct stat status;
+  if (::lstat(name.c_str(), &status) != 0) RaiseOsInOutError(errno, name);
+  if (!S_ISLNK(status.st_mode)) return name;  // the common case: no need to resolve
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(name.c_str(), nullptr),
+                                                              &std::free);
+  if (!resolved) RaiseOsInOutError(errno, name);
+  return resolved.get();
+}
+
 Location Locate(const File& file) {
-  const std::unique_ptr<char, decltype(&std::free)> resolved(
-      ::realpath(file.Name().c_str(), nullptr), &std::free);
-  if (!resolved) RaiseOsInOutError(errno, file.Name());
-  const std::string path = resolved.get();
+  const std::string path = FinalPath(file.Name());
   const auto slash = path.find_last_of('/');
-  const std::string directory = slash == 0 ? "/" : path.substr(0, slash);
+  const std::string directory =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   Location location{UniqueFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-                    path.substr(slash + 1)};
+                    slash == std::string::npos ? path : path.substr(slash + 1)};
   if (!location.directory) RaiseOsInOutError(errno, file.Name());
   return location;
 }
