@@ -1,6 +1,7 @@
 #include "strip_bom.h"
 
 #include <optional>
+#include <utility>
 
 #include "runtime/file.h"
 #include "runtime/replace.h"
@@ -8,13 +9,13 @@
 namespace quillmote {
 
 void StripBom(const std::string& name) {
-  const std::optional<rt::File> file = rt::File::OpenExistingForReading(name);
+  std::optional<rt::File> file = rt::File::OpenExistingForReading(name);
   if (!file || file->Size() < MinStripSize) return;
 
   std::array<std::byte, Utf8Bom.size()> header{};
   if (file->ReadAt(header, 0) != header.size() || header != Utf8Bom) return;
 
-  rt::ReplaceWithTail(*file, Utf8Bom.size());
+  rt::ReplaceWithTail(std::move(*file), Utf8Bom.size());
 }
 
 }  // namespace quillmote

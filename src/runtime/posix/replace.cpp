@@ -112,7 +112,7 @@ bool ReplaceByRename(const File& file, ByteCount offset, const Location& locatio
 
 }  // namespace
 
-void ReplaceWithTail(const File& file, ByteCount offset) {
+void ReplaceWithTail(File file, ByteCount offset) {
   // First in, last out: the stop signals wait until the file is whole again.
   const HeldSignals signals;
   const std::string& name = file.Name();
