@@ -26,7 +26,7 @@ std::string ReportOf(Raise raise) {
 
 TEST(Report, HasClassModuleAndAddressThenMessageWithFullStop) {
   const std::regex shape(
-      "Exception (EFOpenError|EInOutError|EOutOfMemory) in module unit_tests at [0-9A-F]{8}\\.\n"
+      "Exception (EFOpenError|EInOutError|EOutOfMemory) in module unit_tests(\\.exe)? at [0-9A-F]{8}\\.\n"
       "[^\r\n]*\\.\r\n");
   const std::string open = ReportOf([] { RaiseFOpenError("a.txt", "Permission denied"); });
   EXPECT_TRUE(std::regex_match(open, shape)) << open;

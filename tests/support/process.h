@@ -40,6 +40,9 @@ struct RunResult {
   int status = -1;  // exit status, or 128 + signal number
   std::string out;
   std::string err;
+  // What the child left of its standard input (the pipe's or the input
+  // file's): what a command run after it on the same input would read.
+  std::string unread_input;
 };
 
 RunResult RunCommand(const std::vector<std::string>& argv, const RunOptions& options = {});
@@ -47,13 +50,14 @@ RunResult RunCommand(const std::vector<std::string>& argv, const RunOptions& opt
 // The built tool with `args`.
 RunResult RunTool(const std::vector<std::string>& args, const RunOptions& options = {});
 
-// The tool's command line, prefixed so that it runs as the unprivileged user
-// nobody (tests run as root in CI, and root passes every permission check).
-std::vector<std::string> ToolAsNobody(const std::vector<std::string>& args);
-
 std::string ToolPath();
 
-// True when `program` is found on PATH.
+// POSIX only. The tool's command line, prefixed so that it runs as the
+// unprivileged user nobody (tests run as root in CI, and root passes every
+// permission check).
+std::vector<std::string> ToolAsNobody(const std::vector<std::string>& args);
+
+// POSIX only. True when `program` is found on PATH.
 bool HaveProgram(const std::string& program);
 
 }  // namespace support

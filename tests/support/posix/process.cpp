@@ -49,21 +49,28 @@ void Drain(int out_fd, int err_fd, RunResult& result) {
 }  // namespace
 
 RunResult RunCommand(const std::vector<std::string>& argv, const RunOptions& options) {
-  int in_pipe[2], out_pipe[2] = {-1, -1}, err_pipe[2];
-  Check(::pipe2(in_pipe, O_CLOEXEC), "pipe");
+  int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1}, err_pipe[2];
+  // The parent keeps the child's end of its input (and the input file's
+  // offset, which the child shares) to see what the child left unread.
+  int input = -1;
+  if (options.input_file) {
+    input = ::open(options.input_file->c_str(), O_RDONLY | O_CLOEXEC);
+    Check(input, "open");
+  } else {
+    Check(::pipe2(in_pipe, O_CLOEXEC), "pipe");
+    input = in_pipe[0];
+  }
   if (!options.output_file) Check(::pipe2(out_pipe, O_CLOEXEC), "pipe");
   Check(::pipe2(err_pipe, O_CLOEXEC), "pipe");
 
   const pid_t pid = ::fork();
   Check(pid, "fork");
   if (pid == 0) {
-    int in = in_pipe[0];
-    if (options.input_file) in = ::open(options.input_file->c_str(), O_RDONLY);
     int out = out_pipe[1];
     if (options.output_file) {
       out = ::open(options.output_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
-    if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err_pipe[1], 2) < 0) {
+    if (out < 0 || ::dup2(input, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err_pipe[1], 2) < 0) {
       ::_exit(126);
     }
     if (options.directory && ::chdir(options.directory->c_str()) != 0) ::_exit(126);
@@ -74,19 +81,20 @@ RunResult RunCommand(const std::vector<std::string>& argv, const RunOptions& opt
     ::_exit(127);
   }
 
-  ::close(in_pipe[0]);
   if (out_pipe[1] >= 0) ::close(out_pipe[1]);
   ::close(err_pipe[1]);
-  // Inputs are small: they fit in the pipe, so writing first cannot block.
-  const char* data = options.input.data();
-  std::size_t left = options.input.size();
-  while (left > 0) {
-    const ssize_t n = ::write(in_pipe[1], data, left);
-    if (n <= 0) break;  // the child may be gone without reading
-    data += n;
-    left -= static_cast<std::size_t>(n);
+  if (in_pipe[1] >= 0) {
+    // Inputs are small: they fit in the pipe, so writing first cannot block.
+    const char* data = options.input.data();
+    std::size_t left = options.input.size();
+    while (left > 0) {
+      const ssize_t n = ::write(in_pipe[1], data, left);
+      if (n <= 0) break;
+      data += n;
+      left -= static_cast<std::size_t>(n);
+    }
+    ::close(in_pipe[1]);
   }
-  ::close(in_pipe[1]);
 
   RunResult result;
   Drain(out_pipe[0], err_pipe[0], result);
@@ -95,6 +103,13 @@ RunResult RunCommand(const std::vector<std::string>& argv, const RunOptions& opt
     if (errno != EINTR) Fail("waitpid");
   }
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  for (char buffer[4096];;) {
+    const ssize_t n = ::read(input, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    result.unread_input.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(input);
   return result;
 }
 

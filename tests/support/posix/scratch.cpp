@@ -33,6 +33,8 @@ ScratchDir::~ScratchDir() {
   fs::remove_all(path_, ignored);
 }
 
+std::string ScratchDir::operator/(std::string_view name) const { return (path_ / name).string(); }
+
 std::string ScratchDir::Listing() const {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(path_)) {
