@@ -85,9 +85,9 @@ bool IsAllocatorCall(const TracedCall& call) {
 }
 
 std::string Injection(const std::string& call, const std::string& error, int when = 0) {
-  std::string spec = "inject=" + call + ":error=" + error;
-  if (when > 0) spec += ":when=" + std::to_string(when);
-  return spec;
+  std::string injection = "inject=" + call + ":error=" + error;
+  if (when > 0) injection += ":when=" + std::to_string(when);
+  return injection;
 }
 
 RunResult RunTraced(const std::string& trace_path, const std::vector<std::string>& injections,
@@ -391,18 +391,14 @@ TEST_P(FaultMatrix, EveryFailedCallLeavesTheWholeOldOrNewContent) {
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, FaultMatrix,
     testing::Values(
-        // A few hundred KiB: one copy_file_range call moves it all.
-        Scenario{"RenamePath", 300 << 10, false, std::nullopt,
-                 {"copy_file_range", "fchown", "fgetxattr", "fsetxattr", "fchmod", "fsync", "linkat",
+        // A few hundred KiB: more than one round of reading and writing.
+        Scenario{"RenamePath", 600 << 10, false, std::nullopt,
+                 {"pread64", "write", "fchown", "fgetxattr", "fsetxattr", "fchmod", "fsync", "linkat",
                   "renameat"}},
-        // copy_file_range refused (another file system, an old kernel): the
-        // copy goes through a buffer, several rounds of it.
-        Scenario{"BufferedCopy", (2 << 20) + 5000, false,
-                 Steering{"copy_file_range", "EXDEV", nullptr}, {"pread64", "write", "renameat"}},
         // No O_TMPFILE: the new content is built under a hidden name, which
         // every failure must remove again.
         Scenario{"NamedTemporary", 300 << 10, false, Steering{"openat", "EOPNOTSUPP", "O_TMPFILE"},
-                 {"copy_file_range", "fsync", "renameat"}},
+                 {"pread64", "write", "fsync", "renameat"}},
         // A second name: shifted in place, so that both names stay one file;
         // more than one round of reading and writing back.
         Scenario{"SecondHardLink", (2 << 20) + 5000, true, std::nullopt,

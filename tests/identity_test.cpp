@@ -139,13 +139,13 @@ TEST(Identity, WriterThatIgnoresTheLockKeepsItsData) {
   const std::string file = dir / "f";
   const std::string payload = RandomBytes(1 << 20, 3);
   WriteFile(file, Bom + payload);
-  // The copy waits two seconds before it starts moving bytes: time for
+  // The copy waits two seconds before its first write: time for
   // another writer to append.
   std::thread tool_thread;
   support::RunResult result;
   tool_thread = std::thread([&] {
     result = RunCommand({"strace", "-f", "-o", "/dev/null", "-e",
-                         "inject=copy_file_range:delay_enter=2000000", ToolPath(), file});
+                         "inject=write:delay_enter=2000000:when=1", ToolPath(), file});
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
   {

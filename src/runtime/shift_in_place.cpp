@@ -9,7 +9,8 @@ namespace quillmote::rt {
 
 namespace {
 
-constexpr ByteCount ChunkSize = ByteCount{1} << 20;
+// Small enough to stay in the CPU cache, which measured faster than larger.
+constexpr ByteCount ChunkSize = ByteCount{256} << 10;
 
 // Moves bytes [0, end) back up by prefix.size() bytes, from the top down so
 // that nothing is overwritten before it has been read, then writes the

@@ -14,62 +14,40 @@ namespace quillmote::rt::posix {
 
 namespace {
 
-constexpr std::size_t BufferSize = 1 << 20;
-// How much one call may move before a stop signal is looked for.
-constexpr ByteCount Chunk = ByteCount{64} << 20;
+// Plain reads and writes through a buffer that stays in the CPU's cache.
+// copy_file_range cannot share blocks across a 3-byte shift, so it only
+// copies in the kernel instead; on ext4 that measured some 25% slower than
+// this loop, copy and flush together, and larger buffers slower still.
+constexpr std::size_t BufferSize = 256 << 10;
 
-// copy_file_range refuses some pairs of files (other file systems, special
-// file systems, old kernels); plain reads and writes do the rest.
-bool CopyRangeUnsupported(int error) {
-  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
-         error == EBADF;
-}
-
-void WriteAll(int fd, const std::byte* data, std::size_t size, const std::string& shown_name) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
+void WriteAll(int fd, std::span<const std::byte> bytes, const std::string& shown_name) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
       RaiseOsInOutError(errno, shown_name);
     }
     if (written == 0) RaiseOsInOutError(ENOSPC, shown_name);
-    data += written;
-    size -= static_cast<std::size_t>(written);
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
   }
-}
-
-[[noreturn]] void RaiseFileCut(const File& file) {
-  RaiseInOutError(static_cast<int>(IoCode::ReadBeyondEnd), file.Name());
 }
 
 }  // namespace
 
 void CopyTail(const File& file, ByteCount offset, int out, const HeldSignals& signals) {
-  const int in = static_cast<int>(file.Handle());
-  loff_t in_offset = offset;
-  loff_t out_offset = 0;
-  bool copy_range = true;
-  std::vector<std::byte> buffer;
-  while (in_offset < file.Size()) {
-    if (signals.StopRequested()) RaiseSystemInOutError(EINTR, std::strerror(EINTR), file.Name());
-    const ByteCount wanted = std::min(file.Size() - in_offset, Chunk);
-    if (copy_range) {
-      const ssize_t copied =
-          ::copy_file_range(in, &in_offset, out, &out_offset, static_cast<std::size_t>(wanted), 0);
-      if (copied > 0) continue;
-      if (copied == 0) RaiseFileCut(file);
-      if (errno == EINTR) continue;
-      if (!CopyRangeUnsupported(errno)) RaiseOsInOutError(errno, file.Name());
-      copy_range = false;
-      if (::lseek(out, out_offset, SEEK_SET) < 0) RaiseOsInOutError(errno, file.Name());
+  std::vector<std::byte> buffer(static_cast<std::size_t>(
+      std::min<ByteCount>(BufferSize, std::max<ByteCount>(file.Size() - offset, 1))));
+  for (ByteCount at = offset; at < file.Size();) {
+    // Every 64 MiB or so: the copy can simply be thrown away.
+    if ((at - offset) % (ByteCount{256} * BufferSize) == 0 && signals.StopRequested()) {
+      RaiseSystemInOutError(EINTR, std::strerror(EINTR), file.Name());
     }
-    if (buffer.empty()) buffer.resize(BufferSize);
-    const auto size = static_cast<std::size_t>(std::min<ByteCount>(wanted, BufferSize));
-    const std::size_t count = file.ReadAt(std::span(buffer).first(size), in_offset);
-    if (count == 0) RaiseFileCut(file);
-    WriteAll(out, buffer.data(), count, file.Name());
-    in_offset += static_cast<loff_t>(count);
-    out_offset += static_cast<loff_t>(count);
+    const auto wanted = static_cast<std::size_t>(std::min<ByteCount>(buffer.size(), file.Size() - at));
+    const std::size_t count = file.ReadAt(std::span(buffer).first(wanted), at);
+    // Shorter than it was when we looked: someone cut it.
+    if (count == 0) RaiseInOutError(static_cast<int>(IoCode::ReadBeyondEnd), file.Name());
+    WriteAll(out, std::span(buffer).first(count), file.Name());
+    at += static_cast<ByteCount>(count);
   }
 }
 
