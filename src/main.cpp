@@ -30,6 +30,8 @@ int main(int argc, char* argv[]) {
       ShowBannerAndWait();
       return;
     }
-    for (const std::string& name : names) quillmote::StripBom(name);
+    quillmote::rt::Replacements replacements;
+    for (const std::string& name : names) quillmote::StripBom(name, replacements);
+    replacements.Finish();
   });
 }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include "runtime/replace.h"
+
 namespace quillmote {
 
 // The UTF-8 encoding of U+FEFF.
@@ -17,7 +19,10 @@ inline constexpr long long MinStripSize = 4;
 // files, directories, special files, short files and files that do not begin
 // with the mark are left untouched; a file without the mark is only read,
 // never opened for writing. Raises an error (runtime/errors.h) on failure,
-// with the file as it was.
+// with the file as it was. The files of one run share `replacements`.
+void StripBom(const std::string& name, rt::Replacements& replacements);
+
+// The same for a single file, made durable before it returns.
 void StripBom(const std::string& name);
 
 }  // namespace quillmote

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "support/process.h"
@@ -159,6 +160,38 @@ TEST(Identity, WriterThatIgnoresTheLockKeepsItsData) {
   EXPECT_NE(result.out.find("EInOutError"), std::string::npos) << result.out;
   EXPECT_TRUE(ReadFile(file) == Bom + payload + "appended");
   EXPECT_EQ(dir.Listing(), "f\n");
+}
+
+TEST(Identity, EveryRenameIsFlushedBeforeTheRunEnds) {
+  if (!HaveProgram("strace")) GTEST_SKIP() << "needs strace to see the flushes";
+  ScratchDir dir;
+  ASSERT_EQ(::mkdir((dir / "one").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((dir / "two").c_str(), 0755), 0);
+  const std::vector<std::string> files{dir / "one/a", dir / "one/b", dir / "two/c", dir / "one/d"};
+  for (const auto& file : files) WriteFile(file, Bom + "x");
+  std::vector<std::string> command{"strace", "-f", "-y", "-o", dir / "trace", "-e",
+                                   "trace=renameat,renameat2,fsync,fdatasync", ToolPath()};
+  command.insert(command.end(), files.begin(), files.end());
+  ASSERT_EQ(RunCommand(command).status, 0);
+  for (const auto& file : files) EXPECT_EQ(ReadFile(file), "x") << file;
+
+  // Each rename must be followed by a flush of its directory.
+  const std::regex rename(R"(^\d+ +renameat2?\(\d+<([^>]+)>)");
+  const std::regex flush(R"(^\d+ +f(?:data)?sync\(\d+<([^>]+)>\) += 0)");
+  std::vector<std::string> unflushed;
+  std::istringstream trace(ReadFile(dir / "trace"));
+  int renames = 0;
+  for (std::string line; std::getline(trace, line);) {
+    std::smatch match;
+    if (std::regex_search(line, match, rename)) {
+      ++renames;
+      unflushed.push_back(match[1]);
+    } else if (std::regex_search(line, match, flush)) {
+      std::erase(unflushed, match[1].str());
+    }
+  }
+  EXPECT_EQ(renames, 4);
+  EXPECT_TRUE(unflushed.empty()) << unflushed.front();
 }
 
 // --- What a rename cannot do for an unprivileged user ----------------------

@@ -92,7 +92,8 @@ UniqueFd OpenForWriting(const Location& location, const struct stat& expected,
 // The crash-safe way: the new content goes to a new file that is renamed
 // over the name. False when that would not keep the file what it was (the
 // directory refuses new files, or the owner, group or an attribute cannot
-// be reproduced); nothing has been changed then.
+// be reproduced); nothing has been changed then. The directory still has to
+// be flushed for the rename to last.
 bool ReplaceByRename(const File& file, ByteCount offset, const Location& location,
                      const struct stat& original, int writer, const HeldSignals& signals) {
   const std::string& name = file.Name();
@@ -105,24 +106,60 @@ bool ReplaceByRename(const File& file, ByteCount offset, const Location& locatio
   if (::fsync(temporary->Fd()) != 0) RaiseOsInOutError(errno, name);
   CheckUnchanged(original, writer, name);
   temporary->Commit(location.base);
-  // The rename itself must survive a power cut too.
-  if (::fsync(location.directory.Get()) != 0) RaiseOsInOutError(errno, name);
   return true;
 }
 
 }  // namespace
 
-void ReplaceWithTail(File file, ByteCount offset) {
+// The directory of the last renames, not yet flushed, and the file whose
+// rename it holds last (named in an error).
+struct Replacements::Pending {
+  UniqueFd directory;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string shown_name;
+
+  void Flush() {
+    if (!directory) return;
+    const int fd = directory.Get();
+    const UniqueFd closer = std::move(directory);
+    if (::fsync(fd) != 0) RaiseOsInOutError(errno, shown_name);
+  }
+};
+
+Replacements::Replacements() : pending_(std::make_unique<Pending>()) {}
+
+Replacements::~Replacements() {
+  try {
+    pending_->Flush();
+  } catch (const Error&) {
+    // An error is on its way out already; it is the one to report.
+  }
+}
+
+void Replacements::Finish() { pending_->Flush(); }
+
+void Replacements::ReplaceWithTail(File file, ByteCount offset) {
   // First in, last out: the stop signals wait until the file is whole again.
   const HeldSignals signals;
   const std::string& name = file.Name();
   const struct stat original = StatusOf(static_cast<int>(file.Handle()), name);
-  const Location location = Locate(file);
+  Location location = Locate(file);
+  // Moving on to another directory: the renames in the last one are made to
+  // last before anything else changes.
+  const struct stat directory = StatusOf(location.directory.Get(), name);
+  if (pending_->directory && (pending_->device != directory.st_dev || pending_->inode != directory.st_ino)) {
+    pending_->Flush();
+  }
   UniqueFd writer = OpenForWriting(location, original, name);
 
   // A rename would split hard links: such a file is changed where it lies.
   if (original.st_nlink == 1 &&
       ReplaceByRename(file, offset, location, original, writer.Get(), signals)) {
+    if (!pending_->directory) {
+      *pending_ = Pending{std::move(location.directory), directory.st_dev, directory.st_ino, {}};
+    }
+    pending_->shown_name = name;
     return;
   }
   std::vector<std::byte> prefix(static_cast<std::size_t>(offset));

@@ -244,7 +244,15 @@ bool ReplaceByCopy(const std::string& name, Writer& writer, const Snapshot& orig
 
 }  // namespace
 
-void ReplaceWithTail(File file, ByteCount offset) {
+// ReplaceFileW and MoveFileExW(MOVEFILE_WRITE_THROUGH) return only once the
+// change of name is on disk: nothing is left to flush afterwards.
+struct Replacements::Pending {};
+
+Replacements::Replacements() = default;
+Replacements::~Replacements() = default;
+void Replacements::Finish() {}
+
+void Replacements::ReplaceWithTail(File file, ByteCount offset) {
   // First in, last out: an interrupt waits until the file is whole again.
   const HeldInterrupts interrupts;
   const std::string name = file.Name();
