@@ -5,10 +5,12 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <regex>
@@ -222,6 +224,27 @@ TEST(Identity, FileOfAnotherOwnerWritableThroughItsGroupKeepsItsOwner) {
   EXPECT_EQ(ReadFile(file), "x");
   EXPECT_EQ(StatusOf(file).st_uid, 1234u);
   EXPECT_EQ(StatusOf(file).st_gid, Nobody);
+  EXPECT_EQ(dir.Listing(), "f\n");
+}
+
+TEST(Identity, AttributeANewFileCouldNotGetKeepsTheFileInPlace) {
+  ScratchDir dir;
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+  const std::string file = dir / "f";
+  WriteFile(file, Bom + "x");
+  ASSERT_EQ(::chown(file.c_str(), Nobody, Nobody), 0);
+  // Only a privileged process may set an attribute of the security
+  // namespace; anyone may read it.
+  if (::setxattr(file.c_str(), "security.quillmote", "1", 1, 0) != 0) {
+    GTEST_SKIP() << "this file system takes no security.* attribute: " << std::strerror(errno);
+  }
+  const ino_t inode = StatusOf(file).st_ino;
+  const auto result = RunCommand(ToolAsNobody({file}));
+  EXPECT_EQ(result.status, 0) << result.out;
+  EXPECT_EQ(ReadFile(file), "x");
+  EXPECT_EQ(StatusOf(file).st_ino, inode);
+  char value[8] = {};
+  EXPECT_EQ(::getxattr(file.c_str(), "security.quillmote", value, sizeof value), 1);
   EXPECT_EQ(dir.Listing(), "f\n");
 }
 
