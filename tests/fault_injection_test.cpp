@@ -92,18 +92,14 @@ std::string Injection(const std::string& call, const std::string& error, int whe
 
 RunResult RunTraced(const std::string& trace_path, const std::vector<std::string>& injections,
                     const std::string& file) {
-  // A sanitized build's leak check cannot run under ptrace.
-  const char* asan_options = std::getenv("ASAN_OPTIONS");
-  std::vector<std::string> argv{
-      "env", "ASAN_OPTIONS=" + std::string(asan_options ? asan_options : "") + ":detect_leaks=0",
-      "strace", "-f", "-o", trace_path};
+  std::vector<std::string> args{"-f", "-o", trace_path};
   for (const auto& injection : injections) {
-    argv.push_back("-e");
-    argv.push_back(injection);
+    args.push_back("-e");
+    args.push_back(injection);
   }
-  argv.push_back(support::ToolPath());
-  argv.push_back(file);
-  return RunCommand(argv);
+  args.push_back(support::ToolPath());
+  args.push_back(file);
+  return RunCommand(support::Strace(args));
 }
 
 // --- Scenarios ----------------------------------------------------------------

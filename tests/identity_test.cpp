@@ -147,8 +147,8 @@ TEST(Identity, WriterThatIgnoresTheLockKeepsItsData) {
   std::thread tool_thread;
   support::RunResult result;
   tool_thread = std::thread([&] {
-    result = RunCommand({"strace", "-f", "-o", "/dev/null", "-e",
-                         "inject=write:delay_enter=2000000:when=1", ToolPath(), file});
+    result = RunCommand(support::Strace(
+        {"-f", "-o", "/dev/null", "-e", "inject=write:delay_enter=2000000:when=1", ToolPath(), file}));
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
   {
@@ -171,10 +171,10 @@ TEST(Identity, EveryRenameIsFlushedBeforeTheRunEnds) {
   ASSERT_EQ(::mkdir((dir / "two").c_str(), 0755), 0);
   const std::vector<std::string> files{dir / "one/a", dir / "one/b", dir / "two/c", dir / "one/d"};
   for (const auto& file : files) WriteFile(file, Bom + "x");
-  std::vector<std::string> command{"strace", "-f", "-y", "-o", dir / "trace", "-e",
-                                   "trace=renameat,renameat2,fsync,fdatasync", ToolPath()};
-  command.insert(command.end(), files.begin(), files.end());
-  ASSERT_EQ(RunCommand(command).status, 0);
+  std::vector<std::string> args{"-f", "-y", "-o", dir / "trace", "-e",
+                                "trace=renameat,renameat2,fsync,fdatasync", ToolPath()};
+  args.insert(args.end(), files.begin(), files.end());
+  ASSERT_EQ(RunCommand(support::Strace(args)).status, 0);
   for (const auto& file : files) EXPECT_EQ(ReadFile(file), "x") << file;
 
   // Each rename must be followed by a flush of its directory.

@@ -52,6 +52,11 @@ RunResult RunTool(const std::vector<std::string>& args, const RunOptions& option
 
 std::string ToolPath();
 
+// POSIX only. `strace` with `strace_args` (which end with the command to
+// trace). A sanitized build's leak check cannot run under ptrace, so it is
+// turned off for the traced command.
+std::vector<std::string> Strace(const std::vector<std::string>& strace_args);
+
 // POSIX only. The tool's command line, prefixed so that it runs as the
 // unprivileged user nobody (tests run as root in CI, and root passes every
 // permission check).

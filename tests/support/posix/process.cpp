@@ -121,6 +121,14 @@ RunResult RunTool(const std::vector<std::string>& args, const RunOptions& option
   return RunCommand(argv, options);
 }
 
+std::vector<std::string> Strace(const std::vector<std::string>& strace_args) {
+  const char* asan_options = std::getenv("ASAN_OPTIONS");
+  std::vector<std::string> argv{
+      "env", "ASAN_OPTIONS=" + std::string(asan_options ? asan_options : "") + ":detect_leaks=0", "strace"};
+  argv.insert(argv.end(), strace_args.begin(), strace_args.end());
+  return argv;
+}
+
 std::vector<std::string> ToolAsNobody(const std::vector<std::string>& args) {
   std::vector<std::string> argv{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                                 ToolPath()};
