@@ -24,7 +24,7 @@ using support::ToolPath;
 using support::WithOutputFile;
 using support::WriteFile;
 
-constexpr uid_t Nobody = 65534;
+using support::Nobody;
 
 void GiveToNobody(const std::string& path) { ASSERT_EQ(::chown(path.c_str(), Nobody, Nobody), 0) << path; }
 

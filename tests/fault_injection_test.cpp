@@ -42,7 +42,7 @@ const std::regex ReportShape(
     "Exception (EFOpenError|EInOutError|EOutOfMemory) in module quillmote at [0-9A-F]{8}\\.\n"
     "[^\r\n]*\\.\r\n");
 
-constexpr uid_t Nobody = 65534;
+using support::Nobody;
 
 // --- Traces -------------------------------------------------------------------
 

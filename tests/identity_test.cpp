@@ -32,7 +32,7 @@ using support::ToolAsNobody;
 using support::ToolPath;
 using support::WriteFile;
 
-constexpr uid_t Nobody = 65534;
+using support::Nobody;
 
 struct stat StatusOf(const std::string& path) {
   struct stat status {};

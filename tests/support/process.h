@@ -57,6 +57,9 @@ std::string ToolPath();
 // turned off for the traced command.
 std::vector<std::string> Strace(const std::vector<std::string>& strace_args);
 
+// POSIX only: the unprivileged user (and group) the permission tests run as.
+inline constexpr unsigned Nobody = 65534;
+
 // POSIX only. The tool's command line, prefixed so that it runs as the
 // unprivileged user nobody (tests run as root in CI, and root passes every
 // permission check).

@@ -162,8 +162,11 @@ void Replacements::ReplaceWithTail(File file, ByteCount offset) {
     pending_->shown_name = name;
     return;
   }
+  // Kept to put back should the shift fail midway.
   std::vector<std::byte> prefix(static_cast<std::size_t>(offset));
-  file.ReadAt(prefix, 0);
+  if (file.ReadAt(prefix, 0) != prefix.size()) {
+    RaiseInOutError(static_cast<int>(IoCode::ReadBeyondEnd), name);
+  }
   CheckUnchanged(original, writer.Get(), name);
   WritableFile in_place(writer.Release(), name);
   ShiftDownInPlace(in_place, original.st_size, prefix);

@@ -130,7 +130,8 @@ std::vector<std::string> Strace(const std::vector<std::string>& strace_args) {
 }
 
 std::vector<std::string> ToolAsNobody(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+  const std::string id = std::to_string(Nobody);
+  std::vector<std::string> argv{"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups",
                                 ToolPath()};
   argv.insert(argv.end(), args.begin(), args.end());
   return argv;
